@@ -61,8 +61,8 @@ bool RegistryCreateUsersKey(const char* subkey, const char* class_name,
 // bytes into data (capacity *size) and sets *size to their number. Fails
 // with kErrorFileNotFound when the value is absent and kErrorMoreData when
 // it does not fit; the type is not reported.
-bool RegistryQueryValue(RegistryKey* key, const char* name,
-                        unsigned char* data, unsigned long* size);
+bool RegistryQueryValue(RegistryKey* key, const char* name, unsigned char* data,
+                        unsigned long* size);
 
 // RegSetValueExA(key, name, 0, type, data, size).
 bool RegistrySetValue(RegistryKey* key, const char* name, unsigned long type,
