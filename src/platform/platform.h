@@ -26,6 +26,9 @@ constexpr ErrorCode kErrorInvalidHandle = 6;
 constexpr ErrorCode kErrorNotEnoughMemory = 8;
 constexpr ErrorCode kErrorInvalidData = 13;
 constexpr ErrorCode kErrorNoMoreFiles = 18;
+// ERROR_GEN_FAILURE: what the POSIX backend reports for a system error
+// that has no closer Windows number.
+constexpr ErrorCode kErrorGenFailure = 31;
 constexpr ErrorCode kErrorSharingViolation = 32;
 constexpr ErrorCode kErrorFileExists = 80;
 constexpr ErrorCode kErrorInvalidParameter = 87;
