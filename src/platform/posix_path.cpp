@@ -31,6 +31,11 @@ unsigned char FoldCase(char c) {
   return (byte >= 'A' && byte <= 'Z') ? byte - 'A' + 'a' : byte;
 }
 
+unsigned char UpperCase(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return (byte >= 'a' && byte <= 'z') ? byte - 'a' + 'A' : byte;
+}
+
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -193,10 +198,13 @@ bool MatchesPattern(const std::string& pattern, const std::string& name) {
 }
 
 bool NameLess(const std::string& a, const std::string& b) {
+  // Folded to upper case, as NTFS orders a folder, so that '_' follows the
+  // letters.
   const std::size_t common = a.size() < b.size() ? a.size() : b.size();
   for (std::size_t i = 0; i < common; ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i]))
-      return FoldCase(a[i]) < FoldCase(b[i]);
+    const unsigned char x = UpperCase(a[i]);
+    const unsigned char y = UpperCase(b[i]);
+    if (x != y) return x < y;
   }
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;

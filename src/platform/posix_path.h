@@ -52,7 +52,8 @@ std::string Join(const std::string& folder, const std::string& name);
 // exactly one, all else equal ignoring ASCII case.
 bool MatchesPattern(const std::string& pattern, const std::string& name);
 
-// Ordering of names ignoring ASCII case, ties broken by byte order.
+// Ordering of names ignoring ASCII case (compared as upper case, as NTFS
+// orders them), ties broken by byte order.
 bool NameLess(const std::string& a, const std::string& b);
 
 }  // namespace posix_path
