@@ -443,7 +443,10 @@ bool Write(const Document& document, std::string* text) {
   text->assign(kHeader4);
   text->append("\r\n\r\n");
   for (const Key& key : document.keys) {
-    if (key.path.empty() || HoldsLineBreak(key.path)) return false;
+    // "[-" would read back as a deletion.
+    if (key.path.empty() || key.path[0] == '-' || HoldsLineBreak(key.path)) {
+      return false;
+    }
     text->append("[");
     text->append(key.path);
     text->append("]\r\n");

@@ -326,6 +326,9 @@ TEST(RegfileWrite, RefusesNamesThatCannotStandOnOneLine) {
   regfile::Document bad_path;
   regfile::AddKey(&bad_path, "HKEY_USERS\\A\r\nB");
   EXPECT_FALSE(regfile::Write(bad_path, &text));
+  regfile::Document deletion_like;
+  regfile::AddKey(&deletion_like, "-HKEY_USERS\\A");
+  EXPECT_FALSE(regfile::Write(deletion_like, &text));
 }
 
 TEST(RegfileWrite, RoundTripKeepsEveryKeyAndValue) {
