@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +23,16 @@
 
 #include "platform/platform.h"
 #include "platform/posix_path.h"
+#include "platform/posix_syscalls.h"
 #include "platform/regfile.h"
+
+namespace posix_syscalls {
+
+Table calls = {::write, ::fsync, ::linkat, ::rename};
+
+void Reset() { calls = Table{::write, ::fsync, ::linkat, ::rename}; }
+
+}  // namespace posix_syscalls
 
 namespace platform {
 
@@ -97,9 +108,15 @@ constexpr mode_t kNewFolderMode = 0777;  // less the umask, as mkdir does
 constexpr mode_t kNewFileMode = 0666;    // less the umask
 constexpr std::size_t kCopyBufferBytes = 64 * 1024;
 // Temporary files beside their target: hidden (leading dot), and unique
-// through mkstemp's six characters.
+// through the six characters that mkostemp, or NameTemporary, fills in.
 constexpr char kCopyTempName[] = ".velmora-copy-XXXXXX";
 constexpr char kRegistryTempName[] = ".velmora-registry-XXXXXX";
+constexpr std::size_t kTemporarySuffixLength = 6;
+constexpr int kTemporaryNameAttempts = 100;
+constexpr char kTemporaryNameLetters[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr mode_t kTemporaryMode = 0600;  // until the final mode is set
+constexpr char kOwnFileDescriptors[] = "/proc/self/fd";
 
 // Fails with the Windows number for a resolution that did not resolve.
 bool CheckResolved(const Resolution& resolution) {
@@ -168,6 +185,43 @@ unsigned long AttributesFrom(const struct stat& info, const std::string& path,
   return attributes;
 }
 
+// ---- Files in use -----------------------------------------------------------
+
+// Windows will not open a file for writing while a program runs from it,
+// nor, as a rule, while another process holds it open. Linux refuses only
+// the first (ETXTBSY); the second shows up when asking for a write lease,
+// which the kernel grants only when no other open file description, mapping
+// or running program refers to the file. The lease is given back at once.
+// A file whose lease cannot be asked for (another user's file without
+// CAP_LEASE, leases disabled, a file system without them) counts as free,
+// as it did before this check: in doubt, the update goes on.
+//
+// fd is open on the file; returns kErrorSharingViolation or kErrorSuccess.
+ErrorCode InUseByOthers(int fd) {
+  // A lease broken in the instant it is held is announced by a signal,
+  // SIGIO by default, which would end the tool; SIGURG is ignored unless
+  // handled.
+  if (fcntl(fd, F_SETSIG, SIGURG) != 0) return kErrorSuccess;
+  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return kErrorSuccess;
+  }
+  return errno == EAGAIN ? kErrorSharingViolation : kErrorSuccess;
+}
+
+// The same for a file that is about to be replaced by a rename, which Linux
+// would allow in both cases.
+ErrorCode InUseByOthers(const std::string& path) {
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    return errno == ETXTBSY ? kErrorSharingViolation : kErrorSuccess;
+  }
+  const ErrorCode error = InUseByOthers(fd);
+  close(fd);
+  return error;
+}
+
 // ---- Plain I/O --------------------------------------------------------------
 
 // Writes all of data. A write that makes no progress means the file can
@@ -176,7 +230,7 @@ unsigned long AttributesFrom(const struct stat& info, const std::string& path,
 bool WriteAll(int fd, const unsigned char* data, std::size_t size,
               ErrorCode* error) {
   while (size > 0) {
-    const ssize_t put = write(fd, data, size);
+    const ssize_t put = posix_syscalls::calls.write(fd, data, size);
     if (put < 0) {
       if (errno == EINTR) continue;
       *error = FromErrno(errno);
@@ -218,14 +272,91 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
-int CreateTemporary(const std::string& folder, const char* name,
-                    std::string* path) {
-  std::string pattern = posix_path::Join(folder, name);
+// A temporary file beside its target. Where the file system allows, it
+// has no name until it is complete (O_TMPFILE), so that a process killed
+// while writing it leaves nothing behind; elsewhere it is a hidden file
+// with a unique name from the start.
+struct Temporary {
+  int fd = -1;
+  std::string folder;
+  std::string name_pattern;  // kCopyTempName or kRegistryTempName
+  std::string path;          // empty while the file has no name
+};
+
+bool OpenTemporary(const std::string& folder, const char* name_pattern,
+                   Temporary* temporary) {
+  temporary->folder = folder;
+  temporary->name_pattern = name_pattern;
+  temporary->path.clear();
+  // Naming it later goes through /proc; without /proc, a named file.
+  if (access(kOwnFileDescriptors, X_OK) == 0) {
+    temporary->fd =
+        open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kTemporaryMode);
+    if (temporary->fd >= 0) return true;
+  }
+  // Not supported here (or any other refusal, which mkostemp will then
+  // report with its own errno).
+  std::string pattern = posix_path::Join(folder, name_pattern);
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  const int fd = mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd >= 0) path->assign(buffer.data());
-  return fd;
+  temporary->fd = mkostemp(buffer.data(), O_CLOEXEC);
+  if (temporary->fd < 0) return false;
+  temporary->path.assign(buffer.data());
+  return true;
+}
+
+// Gives an unnamed temporary file a unique hidden name in its folder, the
+// step before it is renamed over its target.
+bool NameTemporary(Temporary* temporary) {
+  if (!temporary->path.empty()) return true;
+  const std::string fd_path =
+      std::string(kOwnFileDescriptors) + "/" + std::to_string(temporary->fd);
+  const std::string pattern =
+      posix_path::Join(temporary->folder, temporary->name_pattern);
+  const std::size_t suffix_at = pattern.size() - kTemporarySuffixLength;
+  static unsigned long counter = 0;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long bits =
+        (static_cast<unsigned long long>(now.tv_nsec) << 20) ^
+        (static_cast<unsigned long long>(getpid()) << 8) ^ ++counter;
+    std::string path = pattern;
+    for (std::size_t i = suffix_at; i < path.size(); ++i) {
+      path[i] =
+          kTemporaryNameLetters[bits % (sizeof kTemporaryNameLetters - 1)];
+      bits /= sizeof kTemporaryNameLetters - 1;
+    }
+    if (posix_syscalls::calls.linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD,
+                                     path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temporary->path = path;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// Closes the temporary file and moves it over target. On failure errno
+// holds the cause and the temporary file is still open or named; the
+// caller discards it.
+bool PublishTemporary(Temporary* temporary, const std::string& target) {
+  if (!NameTemporary(temporary)) return false;
+  const int fd = temporary->fd;
+  temporary->fd = -1;
+  if (close(fd) != 0) return false;
+  return posix_syscalls::calls.rename(temporary->path.c_str(),
+                                      target.c_str()) == 0;
+}
+
+// Drops a temporary file that was not published. Keeps errno.
+void DiscardTemporary(Temporary* temporary) {
+  const int saved = errno;
+  if (temporary->fd >= 0) close(temporary->fd);
+  temporary->fd = -1;
+  if (!temporary->path.empty()) unlink(temporary->path.c_str());
+  temporary->path.clear();
+  errno = saved;
 }
 
 mode_t CurrentUmask() {
@@ -332,9 +463,11 @@ bool StoreRegistry(const std::string& file, const regfile::Document& document) {
     std::free(real);
   }
   const std::string folder = FolderOf(target);
-  std::string temporary;
-  const int fd = CreateTemporary(folder, kRegistryTempName, &temporary);
-  if (fd < 0) return FailErrno(errno);
+  Temporary temporary;
+  if (!OpenTemporary(folder, kRegistryTempName, &temporary)) {
+    return FailErrno(errno);
+  }
+  const int fd = temporary.fd;
 
   ErrorCode error = kErrorSuccess;
   struct stat old_file;
@@ -353,20 +486,16 @@ bool StoreRegistry(const std::string& file, const regfile::Document& document) {
   }
   ok = ok && WriteAll(fd, reinterpret_cast<const unsigned char*>(text.data()),
                       text.size(), &error);
-  if (ok && fsync(fd) != 0) {
+  if (ok && posix_syscalls::calls.fsync(fd) != 0) {
     error = FromErrno(errno);
     ok = false;
   }
-  if (close(fd) != 0 && ok) {
-    error = FromErrno(errno);
-    ok = false;
-  }
-  if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+  if (ok && !PublishTemporary(&temporary, target)) {
     error = FromErrno(errno);
     ok = false;
   }
   if (!ok) {
-    unlink(temporary.c_str());
+    DiscardTemporary(&temporary);
     return Fail(error);
   }
   SyncFolder(folder);
@@ -579,19 +708,22 @@ bool CopyFileOver(const char* from, const char* to) {
         target_info.st_ino == source_info.st_ino) {
       refusal = kErrorSharingViolation;
     }
+    if (refusal == kErrorSuccess && S_ISREG(target_info.st_mode)) {
+      refusal = InUseByOthers(target.path);
+    }
     if (refusal != kErrorSuccess) {
       close(in);
       return Fail(refusal);
     }
   }
 
-  std::string temporary;
-  const int out = CreateTemporary(target.folder, kCopyTempName, &temporary);
-  if (out < 0) {
+  Temporary temporary;
+  if (!OpenTemporary(target.folder, kCopyTempName, &temporary)) {
     const int error = errno;
     close(in);
     return FailErrno(error);
   }
+  const int out = temporary.fd;
   ErrorCode error = kErrorSuccess;
   bool ok = CopyData(in, out, &error);
   close(in);
@@ -626,20 +758,16 @@ bool CopyFileOver(const char* from, const char* to) {
       ok = false;
     }
   }
-  if (ok && fsync(out) != 0) {
+  if (ok && posix_syscalls::calls.fsync(out) != 0) {
     error = FromErrno(errno);
     ok = false;
   }
-  if (close(out) != 0 && ok) {
-    error = FromErrno(errno);
-    ok = false;
-  }
-  if (ok && rename(temporary.c_str(), target.path.c_str()) != 0) {
+  if (ok && !PublishTemporary(&temporary, target.path)) {
     error = FromErrno(errno);
     ok = false;
   }
   if (!ok) {
-    unlink(temporary.c_str());
+    DiscardTemporary(&temporary);
     return Fail(error);
   }
   SyncFolder(target.folder);
@@ -680,7 +808,9 @@ bool ProbeOpenForUpdate(const char* path) {
   const int fd =
       open(resolution.path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return FailErrno(errno);
+  const ErrorCode in_use = InUseByOthers(fd);
   close(fd);
+  if (in_use != kErrorSuccess) return Fail(in_use);
   return Succeed();
 }
 
