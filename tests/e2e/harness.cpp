@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -149,7 +150,9 @@ std::vector<unsigned char> SzData(const std::string& text) {
   return data;
 }
 
-Sandbox::Sandbox() {
+Sandbox::Sandbox() : Sandbox(0) {}
+
+Sandbox::Sandbox(int depth) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr ? tmp : "/tmp") + "/velmora-e2e-XXXXXX";
@@ -158,13 +161,20 @@ Sandbox::Sandbox() {
   if (mkdtemp(buffer.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
   }
-  root_ = buffer.data();
+  outer_ = buffer.data();
+  root_ = outer_;
+  for (int level = 1; level <= depth; ++level) {
+    root_ += "/level" + std::to_string(level);
+    if (mkdir(root_.c_str(), 0755) != 0) {
+      ADD_FAILURE() << "cannot make folder " << root_;
+    }
+  }
   MakeFolder("install");
   MakeFolder("update");
 }
 
 Sandbox::~Sandbox() {
-  if (std::getenv("VELMORA_KEEP_SANDBOX") == nullptr) RemoveTree(root_);
+  if (std::getenv("VELMORA_KEEP_SANDBOX") == nullptr) RemoveTree(outer_);
 }
 
 std::string Sandbox::ToolInstallDir() const {
@@ -230,6 +240,13 @@ std::vector<std::pair<std::string, std::string>> Sandbox::Tree() const {
   return tree;
 }
 
+std::vector<std::pair<std::string, std::string>> TreeAt(
+    const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> tree;
+  Walk(path, "", &tree);
+  return tree;
+}
+
 std::vector<std::pair<std::string, std::string>> Sandbox::TreeOf(
     const std::string& relative) const {
   std::vector<std::pair<std::string, std::string>> tree;
@@ -278,13 +295,21 @@ bool Sandbox::RegistryKeyExists() const {
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args) const {
+  return Run(args, RunOptions());
+}
+
+RunResult Sandbox::Run(const std::vector<std::string>& args,
+                       const RunOptions& options) const {
   RunResult result;
-  const char* tool = std::getenv("VELMORA_TOOL");
-  if (tool == nullptr || *tool == '\0') {
-    ADD_FAILURE() << "VELMORA_TOOL names no command";
-    return result;
+  std::vector<std::string> words = options.tool;
+  if (words.empty()) {
+    const char* tool = std::getenv("VELMORA_TOOL");
+    if (tool == nullptr || *tool == '\0') {
+      ADD_FAILURE() << "VELMORA_TOOL names no command";
+      return result;
+    }
+    words = SplitWords(tool);
   }
-  std::vector<std::string> words = SplitWords(tool);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(&w[0]);
@@ -304,6 +329,19 @@ RunResult Sandbox::Run(const std::vector<std::string>& args) const {
         setenv("VELMORA_REGISTRY", reg.c_str(), 1) != 0) {
       _exit(126);
     }
+    for (const auto& variable : options.environment) {
+      if (setenv(variable.first.c_str(), variable.second.c_str(), 1) != 0) {
+        _exit(126);
+      }
+    }
+    if (options.file_size_limit != 0) {
+      // Ignored signals stay ignored across exec.
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit;
+      limit.rlim_cur = options.file_size_limit;
+      limit.rlim_max = options.file_size_limit;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -312,11 +350,27 @@ RunResult Sandbox::Run(const std::vector<std::string>& args) const {
     return result;
   }
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(kRunTimeoutSeconds);
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(kRunTimeoutSeconds);
+  bool kill_sent = false;
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
+    if (options.kill_after_microseconds >= 0 && !kill_sent) {
+      const auto kill_at =
+          start + std::chrono::microseconds(options.kill_after_microseconds);
+      const auto now = std::chrono::steady_clock::now();
+      if (now < kill_at) {
+        // Sleep in small steps so that the kill lands close to its time.
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(
+                kill_at - now, std::chrono::microseconds(200)));
+        continue;
+      }
+      kill(pid, SIGKILL);
+      kill_sent = true;
+      continue;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -327,6 +381,7 @@ RunResult Sandbox::Run(const std::vector<std::string>& args) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
   result.out = ReadWholeFile(out_path);
   result.err = ReadWholeFile(err_path);
   unlink(out_path.c_str());

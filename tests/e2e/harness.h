@@ -25,6 +25,22 @@ struct RunResult {
   std::string err;                // standard error, raw
   std::vector<Message> messages;  // parsed from err
   bool err_well_formed = false;   // err held message blocks and nothing else
+  bool killed = false;            // ended by SIGKILL
+};
+
+// How to run the tool beyond its arguments. The limits and the kill act
+// on the tool's own process, so they mean something only for a native
+// tool: scenarios that use them skip under ToolSeesWindowsPaths().
+struct RunOptions {
+  // The command to run instead of VELMORA_TOOL, when not empty.
+  std::vector<std::string> tool;
+  // The tool's file-size limit (RLIMIT_FSIZE) in bytes, with SIGXFSZ
+  // ignored, so that a write beyond it fails as on a full disk; 0: none.
+  unsigned long file_size_limit = 0;
+  // SIGKILL this long after the start; negative: never.
+  long kill_after_microseconds = -1;
+  // Variables added to the tool's environment.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // Splits standard error into message blocks. False when it holds anything
@@ -41,11 +57,17 @@ bool TextMatches(const std::string& expected, const std::string& actual);
 class Sandbox {
  public:
   Sandbox();
+  // A sandbox nested `depth` folders deep inside an outer folder, so that
+  // a scenario can watch everything around it.
+  explicit Sandbox(int depth);
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
   const std::string& root() const { return root_; }
+  // The folder that holds everything the sandbox made (root() itself
+  // unless nested).
+  const std::string& outer() const { return outer_; }
   std::string install() const { return root_ + "/install"; }
   std::string update() const { return root_ + "/update"; }
   std::string registry() const { return root_ + "/registry.reg"; }
@@ -81,10 +103,18 @@ class Sandbox {
 
   // Runs the tool with the update folder as current directory.
   RunResult Run(const std::vector<std::string>& args) const;
+  RunResult Run(const std::vector<std::string>& args,
+                const RunOptions& options) const;
 
  private:
+  std::string outer_;
   std::string root_;
 };
+
+// Every file and folder below an absolute path, as Sandbox::Tree gives
+// them ("d" for folders, else the content).
+std::vector<std::pair<std::string, std::string>> TreeAt(
+    const std::string& path);
 
 // The REG_SZ data of text: its bytes and one zero byte.
 std::vector<unsigned char> SzData(const std::string& text);
