@@ -37,20 +37,57 @@ bool FormatBackupPath(const UpdateEntry& entry, char* path,
                     entry.module_name);
 }
 
+namespace {
+
+// Windows opens these names as devices in any folder and with any
+// extension: reading "CON" waits for the console, writing "NUL" loses
+// the module.
+constexpr const char* kDeviceNames[] = {"CON", "PRN", "AUX", "NUL"};
+constexpr const char* kNumberedDeviceNames[] = {"COM", "LPT"};
+
+bool IsDeviceName(const char* component, std::size_t length) {
+  std::size_t stem = 0;
+  while (stem < length && component[stem] != '.') ++stem;
+  char name[5] = {};
+  if (stem < 3 || stem > 4) return false;
+  for (std::size_t i = 0; i < stem; ++i) name[i] = component[i];
+  if (stem == 3) {
+    for (const char* device : kDeviceNames) {
+      if (EqualsIgnoringCase(name, device)) return true;
+    }
+    return false;
+  }
+  if (name[3] < '1' || name[3] > '9') return false;
+  name[3] = '\0';
+  for (const char* device : kNumberedDeviceNames) {
+    if (EqualsIgnoringCase(name, device)) return true;
+  }
+  return false;
+}
+
+// Windows strips trailing dots from a path component, so "..." and
+// longer runs of dots climb just as ".." does.
+bool IsOnlyDots(const char* component, std::size_t length) {
+  if (length < 2) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (component[i] != '.') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool IsUnsafeRelativePath(const char* name) {
   if (name[0] == '\\' || name[0] == '/') return true;
-  if (name[0] != '\0' && name[1] == ':') return true;
-  // Windows strips trailing dots from a path component, so "..." and
-  // longer runs of dots climb just as ".." does.
+  // A colon makes a drive-qualified path, or names a stream of a file.
+  if (std::strchr(name, ':') != nullptr) return true;
   const char* component = name;
   for (const char* p = name;; ++p) {
     if (*p == '\\' || *p == '/' || *p == '\0') {
       const std::size_t length = static_cast<std::size_t>(p - component);
-      bool only_dots = length >= 2;
-      for (const char* q = component; q < p && only_dots; ++q) {
-        only_dots = *q == '.';
+      if (IsOnlyDots(component, length) || IsDeviceName(component, length)) {
+        return true;
       }
-      if (only_dots) return true;
       if (*p == '\0') return false;
       component = p + 1;
     }

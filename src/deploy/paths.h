@@ -37,7 +37,9 @@ bool FormatBackupPath(const UpdateEntry& entry, char* path,
                       std::size_t capacity);
 
 // True when a module name or folder word would reach outside the folder it
-// is relative to: absolute, drive-qualified, or with a ".." part.
+// is relative to, or name something other than a file there: absolute,
+// drive-qualified, with a ".." part, a stream ("name:stream") or a device
+// name (CON, NUL, COM1...).
 bool IsUnsafeRelativePath(const char* name);
 
 // Looks for the first reason the update list cannot be carried out safely:

@@ -42,9 +42,11 @@ constexpr char kReasonBuildNumberTooLong[] =
 constexpr char kReasonActionWordTooLong[] =
     "the action word is longer than 199 characters";
 constexpr char kReasonModuleNameUnsafe[] =
-    "the module name is an absolute or drive path or has a \"..\" part";
+    "the module name is absolute, names a drive, device or stream, or has "
+    "a \"..\" part";
 constexpr char kReasonFolderWordUnsafe[] =
-    "the folder name is an absolute or drive path or has a \"..\" part";
+    "the folder name is absolute, names a drive, device or stream, or has "
+    "a \"..\" part";
 constexpr char kReasonTargetPathTooLong[] =
     "the installed path would be longer than 259 characters";
 constexpr char kReasonBackupPathTooLong[] =

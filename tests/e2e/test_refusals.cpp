@@ -15,9 +15,11 @@ std::string Refusal(unsigned line, const std::string& reason) {
 }
 
 const char kUnsafeModule[] =
-    "the module name is an absolute or drive path or has a \"..\" part";
+    "the module name is absolute, names a drive, device or stream, or has a "
+    "\"..\" part";
 const char kUnsafeFolder[] =
-    "the folder name is an absolute or drive path or has a \"..\" part";
+    "the folder name is absolute, names a drive, device or stream, or has a "
+    "\"..\" part";
 
 TEST(Refusal, UnsafeManifestChangesNothing) {
   struct Case {
@@ -36,6 +38,9 @@ TEST(Refusal, UnsafeManifestChangesNothing) {
       {"parent in folder", "escape.txt elmdll\\..\\..", kUnsafeFolder},
       {"absolute folder", "escape.txt \\tmp", kUnsafeFolder},
       {"drive folder", "escape.txt Z:\\tmp", kUnsafeFolder},
+      {"stream module", "escape.txt:evil root", kUnsafeModule},
+      {"device module", "CON root", kUnsafeModule},
+      {"device folder", "escape.txt nul.log", kUnsafeFolder},
       {"long module", std::string(256, 'm') + " root",
        "the module name is longer than 255 characters"},
       {"long folder", "escape.txt " + std::string(256, 'f'),

@@ -115,6 +115,20 @@ TEST(DeployRules, UnsafeRelativePaths) {
       {"C:x", true},
       {"c:\\x", true},
       {"\\\\server\\share", true},
+      {"x:stream", true},
+      {"sub\\x:y", true},
+      {"CON", true},
+      {"con.txt", true},
+      {"sub\\Nul\\x", true},
+      {"COM1", true},
+      {"lpt9.dll", true},
+      {"aux.", true},
+      {"COM0", false},
+      {"COM", false},
+      {"CONSOLE", false},
+      {"icon", false},
+      {"sub\\connect.dll", false},
+      {"LPT10", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsUnsafeRelativePath(c.first), c.second) << c.first;
