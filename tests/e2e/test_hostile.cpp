@@ -27,10 +27,10 @@ Tree OutsideTheInstallation(const Tree& tree, const std::string& install) {
   return outside;
 }
 
-TEST(Hostile, ManifestsNeverWriteOutsideTheInstallation) {
+const std::vector<std::string>& HostileLines() {
   // %T% stands for a file name unique to the sandbox, so that a file of
   // that name anywhere else can only come from the run.
-  const std::vector<std::string> lines = {
+  static const std::vector<std::string> lines = {
       "..\\%T% root",
       "..\\..\\..\\..\\..\\%T% root",
       "..\\..\\..\\..\\..\\..\\..\\..\\%T% root",
@@ -66,40 +66,50 @@ TEST(Hostile, ManifestsNeverWriteOutsideTheInstallation) {
       "%T%:stream root",
       "%T% root _AddModule",
   };
-  for (const std::string& pattern : lines) {
-    Sandbox box(3);
-    const std::string token =
-        "escape-" + box.outer().substr(box.outer().rfind('/') + 1) + ".txt";
-    std::string line = pattern;
-    for (std::size_t at = line.find("%T%"); at != std::string::npos;
-         at = line.find("%T%")) {
-      line.replace(at, 3, token);
-    }
-    SCOPED_TRACE(line);
-    box.WriteRegistryPath(box.install());
-    box.MakeFolder("install/elmdll");
-    box.Write("install/elmdll/core.dll", "old core");
-    box.MakeFolder("update/sub");
-    box.Write("update/core.dll", "new core");
-    box.Write("update/" + token, "escaped");
-    box.Write("update/sub/" + token, "escaped from sub");
-    box.Write("update/vlmfile.upd", "core.dll elmdll\n" + line + "\n");
-    const std::string install = box.install().substr(box.outer().size() + 1);
-    const Tree before = OutsideTheInstallation(TreeAt(box.outer()), install);
+  return lines;
+}
 
-    const RunResult result = box.Run({});
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_TRUE(result.err_well_formed) << result.err;
-    EXPECT_FALSE(result.messages.empty());
+// One scenario per line, so that a slow build runs them side by side.
+class Hostile : public ::testing::TestWithParam<std::size_t> {};
 
-    EXPECT_EQ(OutsideTheInstallation(TreeAt(box.outer()), install), before);
-    // Beyond the outer folder: its parent, and the top of the file system.
-    const std::string parent = box.outer().substr(0, box.outer().rfind('/'));
-    for (const std::string& folder : {parent, std::string("")}) {
-      EXPECT_NE(access((folder + "/" + token).c_str(), F_OK), 0) << folder;
-    }
+TEST_P(Hostile, ManifestNeverWritesOutsideTheInstallation) {
+  const std::string& pattern = HostileLines()[GetParam()];
+  Sandbox box(3);
+  const std::string token =
+      "escape-" + box.outer().substr(box.outer().rfind('/') + 1) + ".txt";
+  std::string line = pattern;
+  for (std::size_t at = line.find("%T%"); at != std::string::npos;
+       at = line.find("%T%")) {
+    line.replace(at, 3, token);
+  }
+  SCOPED_TRACE(line);
+  box.WriteRegistryPath(box.install());
+  box.MakeFolder("install/elmdll");
+  box.Write("install/elmdll/core.dll", "old core");
+  box.MakeFolder("update/sub");
+  box.Write("update/core.dll", "new core");
+  box.Write("update/" + token, "escaped");
+  box.Write("update/sub/" + token, "escaped from sub");
+  box.Write("update/vlmfile.upd", "core.dll elmdll\n" + line + "\n");
+  const std::string install = box.install().substr(box.outer().size() + 1);
+  const Tree before = OutsideTheInstallation(TreeAt(box.outer()), install);
+
+  const RunResult result = box.Run({});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(result.err_well_formed) << result.err;
+  EXPECT_FALSE(result.messages.empty());
+
+  EXPECT_EQ(OutsideTheInstallation(TreeAt(box.outer()), install), before);
+  // Beyond the outer folder: its parent, and the top of the file system.
+  const std::string parent = box.outer().substr(0, box.outer().rfind('/'));
+  for (const std::string& folder : {parent, std::string("")}) {
+    EXPECT_NE(access((folder + "/" + token).c_str(), F_OK), 0) << folder;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Hostile,
+                         ::testing::Range<std::size_t>(0,
+                                                       HostileLines().size()));
 
 }  // namespace
 }  // namespace e2e
