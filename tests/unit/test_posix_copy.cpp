@@ -2,23 +2,20 @@
 // can, by read and write where it cannot, switching between the two in the
 // middle of a file. Whatever way the bytes took, the target must hold
 // exactly the source, every byte at its own offset.
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/platform.h"
+#include "scratch_dir.h"
 
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return remove(path);
-}
+using scratch::ReadWholeFile;
+using scratch::WriteWholeFile;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
@@ -33,35 +30,9 @@ std::string Numbered(std::size_t size) {
   return text;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool WriteAllTo(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  out.close();
-  return static_cast<bool>(out);
-}
-
-class CopyTest : public ::testing::Test {
+class CopyTest : public scratch::ScratchTest {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/velmora-copy-XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  std::string At(const std::string& relative) const {
-    return root_ + "/" + relative;
-  }
-
-  std::string root_;
+  CopyTest() : ScratchTest("velmora-copy") {}
 };
 
 TEST_F(CopyTest, EverySizeArrivesWholeAndInPlace) {
@@ -77,11 +48,12 @@ TEST_F(CopyTest, EverySizeArrivesWholeAndInPlace) {
   for (const std::size_t size : sizes) {
     SCOPED_TRACE(size);
     const std::string content = Numbered(size);
-    ASSERT_TRUE(WriteAllTo(At("source.dll"), content));
-    ASSERT_TRUE(WriteAllTo(At("target.dll"), "old module, longer than some"));
+    ASSERT_TRUE(WriteWholeFile(At("source.dll"), content));
+    ASSERT_TRUE(
+        WriteWholeFile(At("target.dll"), "old module, longer than some"));
     ASSERT_TRUE(platform::CopyFileOver(At("source.dll").c_str(),
                                        At("target.dll").c_str()));
-    const std::string copied = ReadAll(At("target.dll"));
+    const std::string copied = ReadWholeFile(At("target.dll"));
     ASSERT_EQ(copied.size(), size);
     EXPECT_TRUE(copied == content) << "the bytes differ";
   }
@@ -99,22 +71,23 @@ TEST_F(CopyTest, SourcesTheKernelCannotCopyFromArriveWhole) {
   const std::string elsewhere =
       "/dev/shm/velmora-copy-" + std::to_string(getpid());
   if (stat("/dev/shm", &shm) == 0 && shm.st_dev != sandbox.st_dev &&
-      WriteAllTo(elsewhere, Numbered(3 * kMiB + 7))) {
+      WriteWholeFile(elsewhere, Numbered(3 * kMiB + 7))) {
     ++tried;
     const bool copied =
         platform::CopyFileOver(elsewhere.c_str(), At("from-shm.dll").c_str());
-    const std::string expected = ReadAll(elsewhere);
+    const std::string expected = ReadWholeFile(elsewhere);
     unlink(elsewhere.c_str());
     ASSERT_TRUE(copied);
-    EXPECT_TRUE(ReadAll(At("from-shm.dll")) == expected) << "the bytes differ";
+    EXPECT_TRUE(ReadWholeFile(At("from-shm.dll")) == expected)
+        << "the bytes differ";
   }
 
-  const std::string expected = ReadAll("/proc/version");
+  const std::string expected = ReadWholeFile("/proc/version");
   if (!expected.empty()) {
     ++tried;
     ASSERT_TRUE(
         platform::CopyFileOver("/proc/version", At("version.txt").c_str()));
-    EXPECT_EQ(ReadAll(At("version.txt")), expected);
+    EXPECT_EQ(ReadWholeFile(At("version.txt")), expected);
   }
   if (tried == 0) GTEST_SKIP() << "no second file system and no /proc here";
 }

@@ -5,7 +5,6 @@
 // files in use: held open by another descriptor, or running as a program.
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,18 +15,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix_syscalls.h"
+#include "scratch_dir.h"
 
 namespace {
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return remove(path);
-}
 
 // Which call fails, at which of its calls, and how.
 enum class Call { kWrite, kFsync, kLinkat, kRename };
@@ -79,18 +74,16 @@ int FaultyRename(const char* from, const char* to) {
   return ::rename(from, to);
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public scratch::ScratchTest {
  protected:
+  FaultTest() : ScratchTest("velmora-faults") {}
   void SetUp() override {
-    std::string pattern = "/tmp/velmora-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    root_ = pattern;
+    ScratchTest::SetUp();
     calls_seen = 0;
   }
   void TearDown() override {
     posix_syscalls::Reset();
     unsetenv("VELMORA_REGISTRY");
-    nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
   }
   void Inject(const Fault& f) {
     fault = f;
@@ -101,20 +94,11 @@ class FaultTest : public ::testing::Test {
     posix_syscalls::calls.rename = FaultyRename;
   }
 
-  std::string At(const std::string& relative) const {
-    return root_ + "/" + relative;
-  }
   void Write(const std::string& relative, const std::string& content) {
-    std::ofstream out(At(relative), std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    ASSERT_TRUE(out) << relative;
+    ASSERT_TRUE(scratch::WriteWholeFile(At(relative), content)) << relative;
   }
   std::string Read(const std::string& relative) const {
-    std::ifstream in(At(relative), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return scratch::ReadWholeFile(At(relative));
   }
   // Every name in the folder, hidden ones included, sorted.
   std::vector<std::string> Names() const {
@@ -130,8 +114,6 @@ class FaultTest : public ::testing::Test {
     std::sort(found.begin(), found.end());
     return found;
   }
-
-  std::string root_;
 };
 
 // The faults every file replacement must survive, with the Windows number

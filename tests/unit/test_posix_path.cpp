@@ -1,7 +1,6 @@
 // Windows-style path resolution on POSIX: separators, names matched
 // ignoring case, missing folders against missing names, forbidden names.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "platform/posix_path.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -18,20 +18,9 @@ using posix_path::Outcome;
 using posix_path::Resolution;
 using posix_path::Resolve;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return remove(path);
-}
-
-class PosixPathTest : public ::testing::Test {
+class PosixPathTest : public scratch::ScratchTest {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/velmora-path-XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
+  PosixPathTest() : ScratchTest("velmora-path") {}
   void MakeFolder(const std::string& relative) {
     ASSERT_EQ(mkdir((root_ + "/" + relative).c_str(), 0755), 0) << relative;
   }
@@ -41,7 +30,6 @@ class PosixPathTest : public ::testing::Test {
     ASSERT_GE(fd, 0) << relative;
     close(fd);
   }
-  std::string root_;
 };
 
 TEST_F(PosixPathTest, MatchesEachComponentIgnoringCase) {

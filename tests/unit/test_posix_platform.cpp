@@ -2,7 +2,6 @@
 // read-only emulation (the tests run as root, who could write anything),
 // search, copy, folders, reading, the registry file and message blocks.
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,8 +11,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,12 +18,9 @@
 #include "platform/platform.h"
 #include "platform/posix_path.h"
 #include "platform/regfile.h"
+#include "scratch_dir.h"
 
 namespace {
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return remove(path);
-}
 
 // Restores an environment variable when it goes out of scope.
 class SavedVariable {
@@ -50,33 +44,17 @@ class SavedVariable {
   std::string value_;
 };
 
-class PlatformTest : public ::testing::Test {
+class PlatformTest : public scratch::ScratchTest {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/velmora-platform-XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
+  PlatformTest() : ScratchTest("velmora-platform") {}
 
-  std::string At(const std::string& relative) const {
-    return root_ + "/" + relative;
-  }
   void Write(const std::string& relative, const std::string& content,
              mode_t mode = 0644) {
-    std::ofstream out(At(relative), std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    ASSERT_TRUE(out) << relative;
+    ASSERT_TRUE(scratch::WriteWholeFile(At(relative), content)) << relative;
     ASSERT_EQ(chmod(At(relative).c_str(), mode), 0);
   }
   std::string Read(const std::string& relative) const {
-    std::ifstream in(At(relative), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return scratch::ReadWholeFile(At(relative));
   }
   bool Exists(const std::string& relative) const {
     struct stat info;
@@ -104,8 +82,6 @@ class PlatformTest : public ::testing::Test {
     platform::SearchClose(search);
     return names;
   }
-
-  std::string root_;
 };
 
 // ---- Paths and attributes -----------------------------------------------
