@@ -216,6 +216,23 @@ void Sandbox::MakeFolder(const std::string& relative) {
   }
 }
 
+std::string Sandbox::MakeFolderOfLength(std::size_t length) {
+  constexpr std::size_t kLongestPart = 60;
+  std::string relative = "install";
+  std::size_t size = install().size();
+  while (size < length) {
+    // Each part costs a separator; never leave a remainder of one, which
+    // could not hold a name.
+    std::size_t part = std::min(kLongestPart, length - size - 1);
+    if (length - size - 1 - part == 1) --part;
+    relative += "/" + std::string(part, 'L');
+    size += part + 1;
+    MakeFolder(relative);
+  }
+  if (size != length) ADD_FAILURE() << "cannot make a path of " << length;
+  return relative;
+}
+
 std::string Sandbox::Read(const std::string& relative) const {
   return ReadWholeFile(root_ + "/" + relative);
 }

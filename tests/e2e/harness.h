@@ -78,6 +78,10 @@ class Sandbox {
   // Files and folders below root; relative paths use '/'.
   void Write(const std::string& relative, const std::string& content);
   void MakeFolder(const std::string& relative);
+  // Makes nested folders below the installation until the last one's full
+  // path is exactly length characters long; returns that folder relative
+  // to root.
+  std::string MakeFolderOfLength(std::size_t length);
   std::string Read(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
   bool IsFolder(const std::string& relative) const;

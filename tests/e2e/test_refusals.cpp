@@ -82,17 +82,8 @@ TEST(Refusal, LinesAreCountedAsWritten) {
 
 TEST(Refusal, BackupFolderTooLong) {
   Sandbox box;
-  std::string dir = box.install();
-  std::string relative = "install";
-  while (dir.size() < 250) {
-    dir += "/q";
-    relative += "/q";
-    box.MakeFolder(relative);
-  }
-  dir += "/qqq";  // 254 characters: "\Backup" makes 261
-  relative += "/qqq";
-  box.MakeFolder(relative);
-  ASSERT_GT(dir.size() + 7, 259u);
+  // "\Backup" makes 260 characters, one too many.
+  const std::string dir = box.root() + "/" + box.MakeFolderOfLength(253);
   box.WriteRegistryPath(dir);
   box.Write("update/vlmfile.upd", "a.txt root\n");
   box.Write("update/a.txt", "a");

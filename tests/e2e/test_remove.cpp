@@ -84,5 +84,28 @@ TEST_F(Remove, NeverReadsTheManifest) {
   EXPECT_FALSE(box.Exists("install/Backup"));
 }
 
+TEST(RemoveLongPaths, ABackupWhosePathWouldBeCutIsReportedAndKept) {
+  Sandbox box;
+  // The search pattern fits (240 + "\Backup\*.dll" is 253), but the
+  // long name's path does not fit 255 characters and must not be cut.
+  const std::string dir = box.root() + "/" + box.MakeFolderOfLength(240);
+  box.WriteRegistryPath(dir);
+  const std::string backup = dir.substr(box.root().size() + 1) + "/Backup";
+  box.MakeFolder(backup);
+  box.Write(backup + "/a.dll", "a");
+  box.Write(backup + "/long-backup-name.dll", "long");
+  const std::string tool_dir =
+      ToolSeesWindowsPaths()
+          ? box.ToolInstallDir() + dir.substr(box.install().size())
+          : dir;
+  std::string shown = tool_dir + "\\Backup\\long-backup-name.dll";
+  if (ToolSeesWindowsPaths())
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+  ExpectMessages(box.Run({"remove"}),
+                 {{"Refit4 WinMain", "DeleteFile=" + shown + ", error=206\n"}});
+  EXPECT_FALSE(box.Exists(backup + "/a.dll"));
+  EXPECT_EQ(box.Read(backup + "/long-backup-name.dll"), "long");
+}
+
 }  // namespace
 }  // namespace e2e
