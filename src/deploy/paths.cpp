@@ -118,12 +118,13 @@ const char* CheckEntry(const UpdateEntry& entry) {
       IsUnsafeRelativePath(entry.folder_word)) {
     return messages::kReasonFolderWordUnsafe;
   }
+  // Only "elmdll" modules are backed up, and "Backup" is as long as
+  // "elmdll": a backup path fits exactly when its target path does.
+  static_assert(sizeof kBackupFolderWord == sizeof "Backup",
+                "the target path check must cover the backup path");
   char path[kPathCapacity];
   if (!ResolveTargetPath(entry, path, sizeof path)) {
     return messages::kReasonTargetPathTooLong;
-  }
-  if (IsBackedUp(entry) && !FormatBackupPath(entry, path, sizeof path)) {
-    return messages::kReasonBackupPathTooLong;
   }
   return nullptr;
 }

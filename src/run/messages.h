@@ -49,8 +49,6 @@ constexpr char kReasonFolderWordUnsafe[] =
     "a \"..\" part";
 constexpr char kReasonTargetPathTooLong[] =
     "the installed path would be longer than 259 characters";
-constexpr char kReasonBackupPathTooLong[] =
-    "the backup path would be longer than 259 characters";
 
 constexpr char kBackupFolderTooLong[] =
     "ERROR : Backup folder path is longer than 259 characters\n"
